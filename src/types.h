@@ -57,6 +57,8 @@ struct ShouldPanic {
 };
 
 struct TestDesc {
+  explicit TestDesc(TestName n) : name(std::move(n)) {}
+
   TestName name;
   bool ignore = false;
   std::optional<std::string_view> ignore_message;

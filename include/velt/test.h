@@ -199,8 +199,11 @@ void test_main_static(TestTable table);
 
 namespace detail {
 
+// One per registered test: links itself into the process's list at start-up.
 struct Registrar {
-  explicit Registrar(const TestEntry* entry);
+  explicit Registrar(const TestEntry* e);
+  const TestEntry* entry;
+  const Registrar* next;
 };
 
 template <void (*F)()>
@@ -225,6 +228,7 @@ std::string number_string(long long v);
 std::string number_string(unsigned long long v);
 std::string number_string(long double v);
 std::string number_string(double v);
+std::string number_string(float v);  // its own shortest digits: 0.1f shows as 0.1
 std::string char_string(char c);
 std::string quoted(std::string_view text);
 std::string pointer_string(const void* p);

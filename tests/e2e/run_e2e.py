@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Runs fixture executables with real command lines and environments and compares their exact
+stdout, stderr and exit status with the expected texts in tests/e2e/cases/*.case.
+
+A case file holds header lines, then sections:
+
+    # comment
+    run: example --test-threads 1        program (a fixture name, or "velt-test") and arguments
+    env: VELT_TEST_THREADS=1             extra environment (repeatable); "env: -NAME" unsets
+    status: 101
+    stdout-to: broken-pipe | full        stdout is a pipe nobody reads, or /dev/full
+    sort-stdout: yes                     compare stdout lines as a multiset (parallel runs)
+    --- stdout
+    ...exact text...
+    --- stderr
+    ...
+    --- file out.txt                     a file the run writes in its working directory
+    ...
+
+A section's text runs to the next "--- " line; add "noeol" after the section name when the
+text has no final line end. Durations are the only thing normalised: "finished in 0.01s"
+becomes "finished in N.NNs" and " <0.012s>" becomes " <N.NNNs>".
+"""
+import argparse
+import os
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+
+DURATIONS = [
+    (re.compile(rb"finished in \d+\.\d\ds"), b"finished in N.NNs"),
+    (re.compile(rb" <\d+\.\d{3}s>"), b" <N.NNNs>"),
+]
+
+
+def normalise(data):
+    for pattern, repl in DURATIONS:
+        data = pattern.sub(repl, data)
+    return data
+
+
+def parse_case(path):
+    header = {"env": []}
+    sections = {}
+    current = None
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\n")
+    # The final element after the last "\n" is empty for a well-formed file.
+    if lines and lines[-1] == b"":
+        lines.pop()
+    for raw in lines:
+        if raw.startswith(b"--- "):
+            words = raw[4:].decode().split()
+            name = " ".join(w for w in words if w != "noeol")
+            current = name
+            sections[current] = {"lines": [], "noeol": "noeol" in words}
+            continue
+        if current is None:
+            line = raw.decode()
+            if not line.strip() or line.startswith("#"):
+                continue
+            key, _, value = line.partition(":")
+            value = value.strip()
+            if key == "env":
+                header["env"].append(value)
+            else:
+                header[key] = value
+        else:
+            sections[current]["lines"].append(raw)
+    texts = {}
+    for name, sec in sections.items():
+        text = b"\n".join(sec["lines"])
+        if sec["lines"] and not sec["noeol"]:
+            text += b"\n"
+        texts[name] = text
+    return header, texts
+
+
+def run_case(path, harness, fixtures):
+    header, expected = parse_case(path)
+    argv = shlex.split(header["run"])
+    program = harness if argv[0] == "velt-test" else os.path.join(fixtures, argv[0])
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("VELT") and not k.startswith("__VELT") and k != "TERM"}
+    for item in header["env"]:
+        if item.startswith("-"):
+            env.pop(item[1:], None)
+        else:
+            k, _, v = item.partition("=")
+            env[k] = v
+    with tempfile.TemporaryDirectory() as cwd:
+        stdout_mode = header.get("stdout-to")
+        if stdout_mode == "full":
+            with open("/dev/full", "wb") as full:
+                proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+                                      stdout=full, stderr=subprocess.PIPE, timeout=120)
+            out = None
+        elif stdout_mode == "broken-pipe":
+            r, w = os.pipe()
+            os.close(r)
+            proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+                                  stdout=w, stderr=subprocess.PIPE, timeout=120)
+            os.close(w)
+            out = None
+        else:
+            proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            out = proc.stdout
+        files = {}
+        for name in expected:
+            if name.startswith("file "):
+                fpath = os.path.join(cwd, name[5:])
+                files[name] = open(fpath, "rb").read() if os.path.exists(fpath) else None
+
+    problems = []
+    want_status = int(header.get("status", "0"))
+    if proc.returncode != want_status:
+        problems.append(f"exit status {proc.returncode}, expected {want_status}")
+
+    def compare(what, got, want, sort=False):
+        if got is None:
+            problems.append(f"{what}: missing")
+            return
+        got = normalise(got)
+        if sort:
+            got_cmp, want_cmp = sorted(got.split(b"\n")), sorted(want.split(b"\n"))
+        else:
+            got_cmp, want_cmp = got, want
+        if got_cmp != want_cmp:
+            problems.append(f"{what} differs:\n--- expected\n{want.decode(errors='replace')}"
+                            f"--- got\n{got.decode(errors='replace')}---")
+
+    if out is not None:
+        compare("stdout", out, expected.get("stdout", b""), header.get("sort-stdout") == "yes")
+    compare("stderr", proc.stderr, expected.get("stderr", b""))
+    for name, data in files.items():
+        compare(name, data, expected[name])
+    return problems
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--harness", required=True)
+    ap.add_argument("--fixtures", required=True)
+    ap.add_argument("--cases", required=True)
+    ap.add_argument("only", nargs="*", help="case names to run (default: all)")
+    args = ap.parse_args()
+
+    names = sorted(f[:-5] for f in os.listdir(args.cases) if f.endswith(".case"))
+    if args.only:
+        names = [n for n in names if n in args.only]
+    failed = 0
+    for name in names:
+        problems = run_case(os.path.join(args.cases, name + ".case"), args.harness, args.fixtures)
+        if problems:
+            failed += 1
+            print(f"FAIL {name}")
+            for p in problems:
+                print("  " + p.replace("\n", "\n  "))
+        else:
+            print(f"ok   {name}")
+    print(f"{len(names) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
