@@ -287,10 +287,36 @@ template <class L, class R>
 bool equal(const L& l, const R& r) {
   if constexpr (std::is_integral_v<L> && std::is_integral_v<R> && !std::is_same_v<L, bool> &&
                 !std::is_same_v<R, bool>) {
-    return std::cmp_equal(l, r);
+    return std::cmp_equal(l, r);  // no surprises from signed/unsigned conversions
   } else {
     return l == r;
   }
+}
+
+struct Mismatch {
+  std::string left, right;
+};
+struct Eq {
+  static constexpr const char* text = "==";
+  template <class L, class R>
+  static bool holds(const L& l, const R& r) {
+    return equal(l, r);
+  }
+};
+struct Ne {
+  static constexpr const char* text = "!=";
+  template <class L, class R>
+  static bool holds(const L& l, const R& r) {
+    return !equal(l, r);
+  }
+};
+
+// Both operands are compared, and shown on failure, within the one full expression that
+// produced them, so that a reference into a temporary is never kept past its life.
+template <class Op, class L, class R>
+std::optional<Mismatch> compare(const L& l, const R& r) {
+  if (Op::holds(l, r)) return std::nullopt;
+  return Mismatch{to_text(l, true), to_text(r, true)};
 }
 
 }  // namespace detail
@@ -350,19 +376,15 @@ bool equal(const L& l, const R& r) {
                                           std::source_location::current());             \
   } while (0)
 
-#define VELT_ASSERT_CMP_(op, holds, l, r, ...)                                               \
+#define VELT_ASSERT_CMP_(Op, l, r, ...)                                                     \
   do {                                                                                       \
-    const auto& velt_l_ = (l);                                                               \
-    const auto& velt_r_ = (r);                                                               \
-    if (!(holds))                                                                            \
+    if (auto velt_mismatch_ = ::velt::test::detail::compare<::velt::test::detail::Op>((l), (r))) \
       ::velt::test::detail::compare_failed(                                                  \
-          op, #l, #r, ::velt::test::detail::to_text(velt_l_, true),                          \
-          ::velt::test::detail::to_text(velt_r_, true),                                      \
-          ::velt::test::detail::format(__VA_ARGS__), std::source_location::current());       \
+          ::velt::test::detail::Op::text, #l, #r, std::move(velt_mismatch_->left),           \
+          std::move(velt_mismatch_->right), ::velt::test::detail::format(__VA_ARGS__),       \
+          std::source_location::current());                                                  \
   } while (0)
 
 // VELT_ASSERT_EQ(left, right) or with a trailing "format {}", args...; both values are shown.
-#define VELT_ASSERT_EQ(l, r, ...) \
-  VELT_ASSERT_CMP_("==", ::velt::test::detail::equal(velt_l_, velt_r_), l, r, __VA_ARGS__)
-#define VELT_ASSERT_NE(l, r, ...) \
-  VELT_ASSERT_CMP_("!=", !::velt::test::detail::equal(velt_l_, velt_r_), l, r, __VA_ARGS__)
+#define VELT_ASSERT_EQ(l, r, ...) VELT_ASSERT_CMP_(Eq, l, r, __VA_ARGS__)
+#define VELT_ASSERT_NE(l, r, ...) VELT_ASSERT_CMP_(Ne, l, r, __VA_ARGS__)

@@ -17,11 +17,19 @@ A case file holds header lines, then sections:
     --- file out.txt                     a file the run writes in its working directory
     ...
 
+A table file (*.table) holds one run per line, for errors that fit on one line:
+
+    VELTC_BOOTSTRAP=1 velt-test -Z bad | 101 | "error: Unrecognized option to `Z`\n"
+
+that is: environment assignments, program and arguments (shell words) | exit status | the
+exact stderr as a Python string literal. Standard output must be empty.
+
 A section's text runs to the next "--- " line; add "noeol" after the section name when the
 text has no final line end. Durations are the only thing normalised: "finished in 0.01s"
 becomes "finished in N.NNs" and " <0.012s>" becomes " <N.NNNs>".
 """
 import argparse
+import ast
 import os
 import re
 import shlex
@@ -140,6 +148,35 @@ def run_case(path, harness, fixtures):
     return problems
 
 
+def run_table(path, harness, fixtures):
+    results = []
+    with open(path, encoding="utf-8") as f:
+        for n, line in enumerate(f, 1):
+            if not line.strip() or line.startswith("#"):
+                continue
+            command, status, stderr = (part.strip() for part in line.rsplit(" | ", 2))
+            words = shlex.split(command)
+            env = {k: v for k, v in os.environ.items()
+                   if not k.startswith("VELT") and not k.startswith("__VELT") and k != "TERM"}
+            while words and re.match(r"^[A-Za-z_][A-Za-z0-9_]*=", words[0]):
+                k, _, v = words.pop(0).partition("=")
+                env[k] = v
+            program = harness if words[0] == "velt-test" else os.path.join(fixtures, words[0])
+            with tempfile.TemporaryDirectory() as cwd:
+                proc = subprocess.run([program] + words[1:], env=env, cwd=cwd, timeout=120,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            want_err = ast.literal_eval(stderr).encode()
+            problems = []
+            if proc.returncode != int(status):
+                problems.append(f"exit status {proc.returncode}, expected {status}")
+            if proc.stdout:
+                problems.append(f"unexpected stdout: {proc.stdout!r}")
+            if proc.stderr != want_err:
+                problems.append(f"stderr {proc.stderr!r}, expected {want_err!r}")
+            results.append((f"{os.path.basename(path)}:{n} {command}", problems))
+    return results
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--harness", required=True)
@@ -147,13 +184,21 @@ def main():
     ap.add_argument("--cases", required=True)
     ap.add_argument("only", nargs="*", help="case names to run (default: all)")
     args = ap.parse_args()
+    args.harness = os.path.abspath(args.harness)
+    args.fixtures = os.path.abspath(args.fixtures)
 
-    names = sorted(f[:-5] for f in os.listdir(args.cases) if f.endswith(".case"))
+    files = sorted(f for f in os.listdir(args.cases) if f.endswith((".case", ".table")))
     if args.only:
-        names = [n for n in names if n in args.only]
+        files = [f for f in files if f.rsplit(".", 1)[0] in args.only]
+    results = []
+    for f in files:
+        path = os.path.join(args.cases, f)
+        if f.endswith(".case"):
+            results.append((f[:-5], run_case(path, args.harness, args.fixtures)))
+        else:
+            results.extend(run_table(path, args.harness, args.fixtures))
     failed = 0
-    for name in names:
-        problems = run_case(os.path.join(args.cases, name + ".case"), args.harness, args.fixtures)
+    for name, problems in results:
         if problems:
             failed += 1
             print(f"FAIL {name}")
@@ -161,7 +206,7 @@ def main():
                 print("  " + p.replace("\n", "\n  "))
         else:
             print(f"ok   {name}")
-    print(f"{len(names) - failed} passed, {failed} failed")
+    print(f"{len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 
