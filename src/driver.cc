@@ -113,8 +113,10 @@ void test_main_inner(const std::vector<std::string>& args, TestList tests) {
     return;
   }
 
+  // Tests print through the dispatching streams even when nothing is captured: they write
+  // straight through, so uncaptured output interleaves with the report as it happens.
+  platform::install_output_capture();
   if (!opts.nocapture) {
-    platform::install_output_capture();
     install_flush_on_abort_hook();
     platform::set_capture_inheritance(true);
   }

@@ -5,7 +5,9 @@ stdout, stderr and exit status with the expected texts in tests/e2e/cases/*.case
 A case file holds header lines, then sections:
 
     # comment
-    run: example --test-threads 1        program (a fixture name, or "velt-test") and arguments
+    run: example --test-threads 1        program (a fixture name, or "velt-test") and arguments;
+                                         the program sees its name as written here in argv[0];
+                                         several run lines must all give the expected results
     env: VELT_TEST_THREADS=1             extra environment (repeatable); "env: -NAME" unsets
     status: 101
     stdout-to: broken-pipe | full        stdout is a pipe nobody reads, or /dev/full
@@ -73,6 +75,8 @@ def parse_case(path):
             value = value.strip()
             if key == "env":
                 header["env"].append(value)
+            elif key == "run":
+                header.setdefault("runs", []).append(value)
             else:
                 header[key] = value
         else:
@@ -88,7 +92,14 @@ def parse_case(path):
 
 def run_case(path, harness, fixtures):
     header, expected = parse_case(path)
-    argv = shlex.split(header["run"])
+    problems = []
+    for run in header["runs"]:
+        problems += [f"{run}: {p}" for p in run_once(run, header, expected, harness, fixtures)]
+    return problems
+
+
+def run_once(run, header, expected, harness, fixtures):
+    argv = shlex.split(run)
     program = harness if argv[0] == "velt-test" else os.path.join(fixtures, argv[0])
     env = {k: v for k, v in os.environ.items()
            if not k.startswith("VELT") and not k.startswith("__VELT") and k != "TERM"}
@@ -102,18 +113,18 @@ def run_case(path, harness, fixtures):
         stdout_mode = header.get("stdout-to")
         if stdout_mode == "full":
             with open("/dev/full", "wb") as full:
-                proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+                proc = subprocess.run(argv, executable=program, env=env, cwd=cwd,
                                       stdout=full, stderr=subprocess.PIPE, timeout=120)
             out = None
         elif stdout_mode == "broken-pipe":
             r, w = os.pipe()
             os.close(r)
-            proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+            proc = subprocess.run(argv, executable=program, env=env, cwd=cwd,
                                   stdout=w, stderr=subprocess.PIPE, timeout=120)
             os.close(w)
             out = None
         else:
-            proc = subprocess.run([program] + argv[1:], env=env, cwd=cwd,
+            proc = subprocess.run(argv, executable=program, env=env, cwd=cwd,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
             out = proc.stdout
         files = {}
@@ -163,7 +174,7 @@ def run_table(path, harness, fixtures):
                 env[k] = v
             program = harness if words[0] == "velt-test" else os.path.join(fixtures, words[0])
             with tempfile.TemporaryDirectory() as cwd:
-                proc = subprocess.run([program] + words[1:], env=env, cwd=cwd, timeout=120,
+                proc = subprocess.run(words, executable=program, env=env, cwd=cwd, timeout=120,
                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             want_err = ast.literal_eval(stderr).encode()
             problems = []
