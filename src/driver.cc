@@ -64,7 +64,12 @@ TestDescAndFn make_dynamic_test(test::DynamicTest& t) {
   }
   desc.test_type = t.type;
   if (t.bench) return TestDescAndFn{std::move(desc), DynamicBench{std::move(t.bench)}};
-  return TestDescAndFn{std::move(desc), DynamicTest{std::move(t.test)}};
+  // Like VELT_TEST_RESULT bodies, a returned error text is shown in the test's output.
+  return TestDescAndFn{std::move(desc), DynamicTest{[body = std::move(t.test)] {
+                         Outcome o = body();
+                         if (!o.ok()) test::detail::print_error(o.error());
+                         return o;
+                       }}};
 }
 
 std::vector<TestDescAndFn> owned_registered_tests() {
@@ -128,6 +133,7 @@ void test_main_inner(const std::vector<std::string>& args, TestList tests) {
 
 void run_main(void (*body)(void*), void* context) {
   platform::ignore_sigpipe();
+  platform::install_terminate_handler();
   try {
     body(context);
   } catch (...) {

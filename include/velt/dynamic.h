@@ -3,8 +3,10 @@
 //   int main() {
 //     std::vector<velt::test::DynamicTest> tests;
 //     for (int n : {1, 2, 3})
-//       tests.push_back({.name = "square::" + std::to_string(n),
-//                        .test = [n] { VELT_ASSERT_EQ(n * n / n, n); return velt::test::ok(); }});
+//       tests.emplace_back("square::" + std::to_string(n), [n] {
+//         VELT_ASSERT_EQ(n * n / n, n);
+//         return velt::test::ok();
+//       });
 //     velt::test::test_main(std::move(tests));
 //   }
 #pragma once
@@ -19,8 +21,14 @@
 namespace velt::test {
 
 struct DynamicTest {
+  // A test; its body returns ok() or error("why"), or panics.
+  DynamicTest(std::string test_name, std::function<Outcome()> body)
+      : name(std::move(test_name)), test(std::move(body)) {}
+  // A benchmark; its body times a routine with the Bencher.
+  DynamicTest(std::string bench_name, std::function<Outcome(Bencher&)> body)
+      : name(std::move(bench_name)), bench(std::move(body)) {}
+
   std::string name;
-  // Set exactly one: a test body, or a benchmark body.
   std::function<Outcome()> test;
   std::function<Outcome(Bencher&)> bench;
 

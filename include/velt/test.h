@@ -357,7 +357,7 @@ std::optional<Mismatch> compare(const L& l, const R& r) {
 #define VELT_TEST(name, ...) \
   VELT_TEST_IMPL_(VELT_CAT_(velt_test_, __COUNTER__), name __VA_OPT__(, ) __VA_ARGS__)
 // A test whose body returns velt::test::Outcome: `return {};` passes, `return
-// velt::test::error("why");` fails and prints "Error: why" to the test's stderr.
+// velt::test::error("why");` fails and prints its text, "why", to the test's stderr.
 #define VELT_TEST_RESULT(name, ...) \
   VELT_TEST_RESULT_IMPL_(VELT_CAT_(velt_test_, __COUNTER__), name __VA_OPT__(, ) __VA_ARGS__)
 // A benchmark; the body receives `velt::test::Bencher& b` and times its routine with b.iter.

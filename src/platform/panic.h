@@ -36,6 +36,11 @@ void call_hook(const PanicInfo& info);
 // when VELT_BACKTRACE is set to something other than "0".
 void default_hook(const PanicInfo& info);
 
+// Makes std::terminate report through the hook (as a failure that cannot unwind) before the
+// process aborts, so that an exception escaping a noexcept function or a foreign thread still
+// names its thread and shows the captured output. Called once at start-up.
+void install_terminate_handler();
+
 // Whether panics unwind (the default) or abort the process after the report.
 void set_panic_aborts(bool aborts);
 bool panic_aborts();

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velt::platform {
@@ -21,7 +22,7 @@ bool is_valid_utf8(std::string_view s);
 std::string utf8_lossy(std::string_view bytes);
 
 // Nanoseconds since the Unix epoch from the wall clock; none when the clock reads earlier.
-std::optional<unsigned __int128> wall_clock_nanos();
+__extension__ std::optional<unsigned __int128> wall_clock_nanos();  // __int128 is not ISO C++
 
 // Ends the process with `status` (standard output is written unbuffered, nothing is lost).
 [[noreturn]] void exit_process(int status);

@@ -26,4 +26,8 @@ IoResult<void> write_all_stderr(std::string_view bytes);
 // Whether file descriptor `fd` is a terminal.
 bool is_terminal(int fd);
 
+// Makes a write to a closed pipe fail with EPIPE instead of killing the process, so that a
+// reader that went away is reported like any other output error. Called once at start-up.
+void ignore_sigpipe();
+
 }  // namespace velt::platform
