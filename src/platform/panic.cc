@@ -182,10 +182,21 @@ PanicPayload current_payload() {
   return payload;
 }
 
+namespace {
+thread_local std::exception_ptr already_reported;
+}  // namespace
+
+void mark_reported(std::exception_ptr e) { already_reported = std::move(e); }
+
 void report_caught(const PanicPayload& payload, const Location* where) {
   // velt::test::panic reported its panic where it was thrown, with the exact location.
   const std::type_info* type = handled_type();
   if (type != nullptr && *type == typeid(PanicException)) return;
+  if (already_reported) {
+    bool same = std::current_exception() == already_reported;
+    already_reported = nullptr;
+    if (same) return;
+  }
   const std::string message = payload.kind == PanicPayload::Other
                                   ? "exception of type `" + payload.type_name + "`"
                                   : payload.text;

@@ -3,6 +3,7 @@
 // (include/velt/test.h) throws one after reporting it.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +68,10 @@ PanicPayload current_payload();
 // Inside a catch handler: reports the exception being handled with the current hook, unless it
 // was a PanicException (already reported where it was thrown). `where` names the code that ran.
 void report_caught(const PanicPayload& payload, const Location* where);
+
+// Notes on the calling thread that `e` has been reported already, so that report_caught
+// stays silent when it is handled here (a failure rethrown by a join).
+void mark_reported(std::exception_ptr e);
 
 // The name of the calling thread as shown in reports ("main" for the main thread).
 const std::string& current_thread_name();

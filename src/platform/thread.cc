@@ -149,7 +149,10 @@ bool Thread::join() {
 }
 
 void Thread::join_rethrow() {
-  if (join()) std::rethrow_exception(state_->panic);
+  if (!join()) return;
+  // The thread reported this failure when it ended; whoever catches it here must not again.
+  mark_reported(state_->panic);
+  std::rethrow_exception(state_->panic);
 }
 
 std::size_t available_parallelism() {
