@@ -125,8 +125,7 @@ void benchmark(TestId id, TestDesc desc, platform::Sender<CompletedTest> tx, boo
       result = Bench{BenchSamples{make_summary(zero), 0}};
     }
   }
-  tx->send(CompletedTest{id, std::move(desc), std::move(result), std::nullopt,
-                         buffer->contents()});
+  tx->send(CompletedTest{id, std::move(desc), std::move(result), std::nullopt, buffer->contents()});
 }
 
 }  // namespace velt

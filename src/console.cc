@@ -63,17 +63,16 @@ IoResult<void> ConsoleTestState::write_log_result(const TestDesc& desc, const Te
                                                   const std::optional<TestExecTime>& duration) {
   if (!log_file) return {};
   std::string outcome = std::visit(
-      Overloaded{[](const Ok&) -> std::string { return "ok"; },
-                 [](const Failed&) -> std::string { return "failed"; },
-                 [](const FailedWithMessage& f) { return "failed: " + f.message; },
-                 [&](const Ignored&) -> std::string {
-                   if (desc.ignore_message) return "ignored: " + std::string(*desc.ignore_message);
-                   return "ignored";
-                 },
-                 [](const Bench& b) { return fmt_bench_samples(b.samples); },
-                 [](const TimeLimitExceeded&) -> std::string {
-                   return "failed (time limit exceeded)";
-                 }},
+      Overloaded{
+          [](const Ok&) -> std::string { return "ok"; },
+          [](const Failed&) -> std::string { return "failed"; },
+          [](const FailedWithMessage& f) { return "failed: " + f.message; },
+          [&](const Ignored&) -> std::string {
+            if (desc.ignore_message) return "ignored: " + std::string(*desc.ignore_message);
+            return "ignored";
+          },
+          [](const Bench& b) { return fmt_bench_samples(b.samples); },
+          [](const TimeLimitExceeded&) -> std::string { return "failed (time limit exceeded)"; }},
       result);
   VELT_TRY(log_file->write_all(outcome + " " + std::string(desc.name.as_slice())));
   if (duration) VELT_TRY(log_file->write_all(" <" + duration->to_string() + ">"));
@@ -96,35 +95,34 @@ std::unique_ptr<OutputFormatter> get_formatter(const TestOpts& opts, std::size_t
 }
 
 void handle_test_result(ConsoleTestState& st, CompletedTest completed) {
-  std::visit(Overloaded{[&](Ok&) {
-                          ++st.passed;
-                          st.successes.emplace_back(std::move(completed.desc),
-                                                    std::move(completed.stdout));
-                        },
-                        [&](Failed&) {
-                          ++st.failed;
-                          st.failures.emplace_back(std::move(completed.desc),
-                                                   std::move(completed.stdout));
-                        },
-                        [&](FailedWithMessage& f) {
-                          ++st.failed;
-                          std::string output = std::move(completed.stdout);
-                          output += "note: ";
-                          output += f.message;
-                          st.failures.emplace_back(std::move(completed.desc), std::move(output));
-                        },
-                        [&](Ignored&) {
-                          ++st.ignored;
-                          st.ignored_tests.emplace_back(std::move(completed.desc),
-                                                        std::move(completed.stdout));
-                        },
-                        [&](Bench&) { ++st.measured; },
-                        [&](TimeLimitExceeded&) {
-                          ++st.failed;
-                          st.time_limit_failures.emplace_back(std::move(completed.desc),
-                                                              std::move(completed.stdout));
-                        }},
-             completed.result);
+  std::visit(
+      Overloaded{
+          [&](Ok&) {
+            ++st.passed;
+            st.successes.emplace_back(std::move(completed.desc), std::move(completed.stdout));
+          },
+          [&](Failed&) {
+            ++st.failed;
+            st.failures.emplace_back(std::move(completed.desc), std::move(completed.stdout));
+          },
+          [&](FailedWithMessage& f) {
+            ++st.failed;
+            std::string output = std::move(completed.stdout);
+            output += "note: ";
+            output += f.message;
+            st.failures.emplace_back(std::move(completed.desc), std::move(output));
+          },
+          [&](Ignored&) {
+            ++st.ignored;
+            st.ignored_tests.emplace_back(std::move(completed.desc), std::move(completed.stdout));
+          },
+          [&](Bench&) { ++st.measured; },
+          [&](TimeLimitExceeded&) {
+            ++st.failed;
+            st.time_limit_failures.emplace_back(std::move(completed.desc),
+                                                std::move(completed.stdout));
+          }},
+      completed.result);
 }
 
 IoResult<void> on_test_event(TestEvent event, ConsoleTestState& st, OutputFormatter& out) {
@@ -168,8 +166,8 @@ IoResult<bool> run_tests_console(const TestOpts& opts, TestList tests) {
 
 IoResult<void> list_tests_console(const TestOpts& opts, TestList tests) {
   std::lock_guard stdout_held(platform::stdout_lock());
-  std::unique_ptr<OutputFormatter> out = std::make_unique<PrettyFormatter>(
-      stdout_location(), false, 0, false, std::nullopt);
+  std::unique_ptr<OutputFormatter> out =
+      std::make_unique<PrettyFormatter>(stdout_location(), false, 0, false, std::nullopt);
   IoResult<ConsoleTestDiscoveryState> created = ConsoleTestDiscoveryState::create(opts);
   if (!created.ok()) return Err{std::move(created).error()};
   ConsoleTestDiscoveryState st = std::move(created).value();
@@ -185,9 +183,8 @@ IoResult<void> list_tests_console(const TestOpts& opts, TestList tests) {
     }
     if (t.desc.ignore) ++st.ignored;
     VELT_TRY(out->write_test_discovered(t.desc, kind));
-    VELT_TRY(st.write_log([&] {
-      return std::string(kind) + " " + std::string(t.desc.name.as_slice()) + "\n";
-    }));
+    VELT_TRY(st.write_log(
+        [&] { return std::string(kind) + " " + std::string(t.desc.name.as_slice()) + "\n"; }));
   }
   return out->write_discovery_finish(st);
 }

@@ -90,11 +90,11 @@ TestDescAndFn make_owned_test(const test::TestEntry& entry) {
   desc.start_line = desc.end_line = entry.line;
   desc.start_col = desc.end_col = entry.column;
   if (entry.attrs.should_panic) {
-    desc.should_panic = entry.attrs.expects_message
-                            ? ShouldPanic{ShouldPanic::YesWithMessage,
-                                          entry.attrs.expected_panic ? entry.attrs.expected_panic
-                                                                     : ""}
-                            : ShouldPanic{ShouldPanic::Yes, {}};
+    desc.should_panic =
+        entry.attrs.expects_message
+            ? ShouldPanic{ShouldPanic::YesWithMessage,
+                          entry.attrs.expected_panic ? entry.attrs.expected_panic : ""}
+            : ShouldPanic{ShouldPanic::Yes, {}};
   }
   desc.test_type = entry.attrs.type;
   if (entry.kind == test::EntryKind::Test && entry.test) {

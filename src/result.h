@@ -21,11 +21,11 @@ template <class T, class E>
 class [[nodiscard]] Result {
  public:
   template <class U = T>
-    requires std::is_constructible_v<T, U&&>
-  Result(U&& value) : v_(std::in_place_index<0>, std::forward<U>(value)) {}
+  requires std::is_constructible_v<T, U&&> Result(U&& value)
+      : v_(std::in_place_index<0>, std::forward<U>(value)) {}
   template <class F>
-    requires std::is_constructible_v<E, F&&>
-  Result(Err<F> e) : v_(std::in_place_index<1>, std::move(e.error)) {}
+  requires std::is_constructible_v<E, F&&> Result(Err<F> e)
+      : v_(std::in_place_index<1>, std::move(e.error)) {}
 
   bool ok() const { return v_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -53,8 +53,8 @@ class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
   template <class F>
-    requires std::is_constructible_v<E, F&&>
-  Result(Err<F> e) : v_(std::in_place_index<1>, std::move(e.error)) {}
+  requires std::is_constructible_v<E, F&&> Result(Err<F> e)
+      : v_(std::in_place_index<1>, std::move(e.error)) {}
 
   bool ok() const { return v_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -80,16 +80,15 @@ struct IoError {
 template <class T>
 using IoResult = Result<T, IoError>;
 
-IoError last_os_error();              // from errno
+IoError last_os_error();               // from errno
 IoError io_error_from_code(int code);  // from an explicit errno value
 
 }  // namespace velt
 
 // Returns the error of an expression that yields a Result<void, E> (or any Result) from the
 // enclosing function, unchanged.
-#define VELT_TRY(expr)                                      \
-  do {                                                      \
-    auto velt_try_result_ = (expr);                         \
-    if (!velt_try_result_.ok())                             \
-      return ::velt::Err{std::move(velt_try_result_).error()}; \
+#define VELT_TRY(expr)                                                                   \
+  do {                                                                                   \
+    auto velt_try_result_ = (expr);                                                      \
+    if (!velt_try_result_.ok()) return ::velt::Err{std::move(velt_try_result_).error()}; \
   } while (0)

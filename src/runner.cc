@@ -112,10 +112,9 @@ std::optional<platform::Thread> run_test(const TestOpts& opts, bool force_ignore
   auto slot = std::make_shared<Slot>();
   slot->item.emplace(WorkItem{mode, id, std::move(test.desc), opts.nocapture, opts.time_options,
                               std::move(body), std::move(tx), opts.run_benchmarks});
-  Result<platform::Thread, int> thread =
-      platform::Thread::spawn(std::move(name), [slot] {
-        if (std::optional<WorkItem> item = slot->take()) run_item(std::move(*item));
-      });
+  Result<platform::Thread, int> thread = platform::Thread::spawn(std::move(name), [slot] {
+    if (std::optional<WorkItem> item = slot->take()) run_item(std::move(*item));
+  });
   if (thread.ok()) return std::move(thread).value();
   if (thread.error() == EAGAIN) {
     // The thread limit is reached: run the test right here, one at a time.

@@ -46,10 +46,9 @@ struct TimeoutEntry {
 };
 
 bool stops_run(const TestOpts& opts, const TestResult& result) {
-  return opts.fail_fast &&
-         (std::holds_alternative<Failed>(result) ||
-          std::holds_alternative<FailedWithMessage>(result) ||
-          std::holds_alternative<TimeLimitExceeded>(result));
+  return opts.fail_fast && (std::holds_alternative<Failed>(result) ||
+                            std::holds_alternative<FailedWithMessage>(result) ||
+                            std::holds_alternative<TimeLimitExceeded>(result));
 }
 
 }  // namespace
@@ -114,8 +113,8 @@ IoResult<void> run_tests(const TestOpts& opts, TestList tests,
         Instant deadline = get_default_test_timeout();
         TestDesc desc = test.desc;
         VELT_TRY(notify_about_test_event(event::Started{desc}));
-        running.emplace(id, RunningTest{run_test(opts, force_ignore, id, std::move(test),
-                                                 run_mode, channel)});
+        running.emplace(
+            id, RunningTest{run_test(opts, force_ignore, id, std::move(test), run_mode, channel)});
         timeout_queue.push_back(TimeoutEntry{id, std::move(desc), deadline});
         ++pending;
       }
@@ -128,7 +127,7 @@ IoResult<void> run_tests(const TestOpts& opts, TestList tests,
         }
         Instant now = Clock::now();
         auto wait = timeout_queue.front().deadline > now ? timeout_queue.front().deadline - now
-                                                          : Clock::duration::zero();
+                                                         : Clock::duration::zero();
         completed = channel->recv_timeout(wait);
 
         // Collect the tests whose warning period has passed, whatever ended the wait.

@@ -14,6 +14,7 @@ namespace velt {
 using EventHandler = std::function<IoResult<void>(TestEvent)>;
 
 // Returns the first error of the handler, which ends the run at once.
-IoResult<void> run_tests(const TestOpts& opts, TestList tests, const EventHandler& notify_about_test_event);
+IoResult<void> run_tests(const TestOpts& opts, TestList tests,
+                         const EventHandler& notify_about_test_event);
 
 }  // namespace velt

@@ -6,13 +6,13 @@
 namespace velt {
 
 std::string_view TestName::as_slice() const {
-  return std::visit(
-      Overloaded{[](const StaticName& n) { return n.text; },
-                 [](const DynamicName& n) { return std::string_view(n.text); },
-                 [](const AlignedName& n) {
-                   return std::visit([](const auto& t) { return std::string_view(t); }, n.text);
-                 }},
-      v_);
+  return std::visit(Overloaded{[](const StaticName& n) { return n.text; },
+                               [](const DynamicName& n) { return std::string_view(n.text); },
+                               [](const AlignedName& n) {
+                                 return std::visit(
+                                     [](const auto& t) { return std::string_view(t); }, n.text);
+                               }},
+                    v_);
 }
 
 NamePadding TestName::padding() const {

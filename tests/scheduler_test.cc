@@ -19,32 +19,27 @@ Outcome fails() { return test::error("no"); }
 // The events of one run, written compactly: "start a", "ok a", "failed b", "filtered 2"...
 std::vector<std::string> run(TestOpts opts, std::vector<TestDescAndFn> tests) {
   std::vector<std::string> events;
-  IoResult<void> r = run_tests(opts, TestList{std::move(tests), TestListOrder::Sorted},
-                               [&](TestEvent e) -> IoResult<void> {
-                                 std::visit(Overloaded{
-                                     [&](event::Filtered& f) {
-                                       events.push_back("filtered " + std::to_string(f.count));
-                                     },
-                                     [&](event::FilteredOut& f) {
-                                       events.push_back("out " + std::to_string(f.count));
-                                     },
-                                     [&](event::Started& s) {
-                                       events.push_back("start " +
-                                                        std::string(s.desc.name.as_slice()));
-                                     },
-                                     [&](event::Timeout&) { events.push_back("timeout"); },
-                                     [&](event::Result& res) {
-                                       std::string word =
-                                           std::holds_alternative<Ok>(res.test.result) ? "ok "
-                                           : std::holds_alternative<Ignored>(res.test.result)
-                                               ? "ignored "
-                                               : "failed ";
-                                       events.push_back(word +
-                                                        std::string(res.test.desc.name.as_slice()));
-                                     }},
-                                     e);
-                                 return {};
-                               });
+  IoResult<void> r = run_tests(
+      opts, TestList{std::move(tests), TestListOrder::Sorted}, [&](TestEvent e) -> IoResult<void> {
+        std::visit(
+            Overloaded{
+                [&](event::Filtered& f) {
+                  events.push_back("filtered " + std::to_string(f.count));
+                },
+                [&](event::FilteredOut& f) { events.push_back("out " + std::to_string(f.count)); },
+                [&](event::Started& s) {
+                  events.push_back("start " + std::string(s.desc.name.as_slice()));
+                },
+                [&](event::Timeout&) { events.push_back("timeout"); },
+                [&](event::Result& res) {
+                  std::string word = std::holds_alternative<Ok>(res.test.result)        ? "ok "
+                                     : std::holds_alternative<Ignored>(res.test.result) ? "ignored "
+                                                                                        : "failed ";
+                  events.push_back(word + std::string(res.test.desc.name.as_slice()));
+                }},
+            e);
+        return {};
+      });
   VELT_ASSERT(r.ok());
   return events;
 }
@@ -70,8 +65,7 @@ VELT_TEST(scheduler::serial_run_reports_in_order) {
   tests.push_back(velt::make_test("c", velt::passes));
   velt::TestOpts opts = velt::opts_with_threads(1);
   opts.skip = {"c"};
-  std::vector<std::string> want = {"out 1",   "filtered 2", "start a",
-                                   "ok a",    "start b",    "failed b"};
+  std::vector<std::string> want = {"out 1", "filtered 2", "start a", "ok a", "start b", "failed b"};
   VELT_ASSERT(velt::run(opts, std::move(tests)) == want);
 }
 

@@ -1,7 +1,8 @@
+#include "src/types.h"
+
 #include <string>
 
 #include "include/velt/test.h"
-#include "src/types.h"
 
 namespace velt {
 namespace {
@@ -41,8 +42,8 @@ VELT_TEST(types::test_mode_order) {
 
 VELT_TEST(types::with_padding_keeps_text) {
   velt::TestName owned{velt::DynamicName{"dyn"}};
-  velt::TestName aligned = owned.with_padding(velt::NamePadding::PadRight)
-                               .with_padding(velt::NamePadding::NoPadding);
+  velt::TestName aligned =
+      owned.with_padding(velt::NamePadding::PadRight).with_padding(velt::NamePadding::NoPadding);
   VELT_ASSERT_EQ(aligned.as_slice(), "dyn");
   VELT_ASSERT_EQ(aligned.index(), 2u);
   VELT_ASSERT(aligned.padding() == velt::NamePadding::NoPadding);

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>          // std::cmp_equal
+#include <utility>  // std::cmp_equal
 
 namespace velt::test {
 
@@ -111,8 +111,8 @@ constexpr Attributes attributes(A... a) {
 
 // Statistics over a benchmark's samples (nanoseconds per iteration).
 struct Summary {
-  double sum = 0, min = 0, max = 0, mean = 0, median = 0, var = 0, std_dev = 0,
-         std_dev_pct = 0, median_abs_dev = 0, median_abs_dev_pct = 0;
+  double sum = 0, min = 0, max = 0, mean = 0, median = 0, var = 0, std_dev = 0, std_dev_pct = 0,
+         median_abs_dev = 0, median_abs_dev_pct = 0;
   double quartiles[3] = {0, 0, 0};
   double iqr = 0;
 };
@@ -236,7 +236,9 @@ std::string streamed(void (*write)(std::ostream&, const void*), const void* valu
 std::string unprintable();
 
 template <class T>
-concept Streamable = requires(std::ostream& os, const T& v) { os << v; };
+concept Streamable = requires(std::ostream& os, const T& v) {
+  os << v;
+};
 
 // How a value appears in an assertion message; `debug` quotes texts, `display` does not.
 template <class T>
@@ -257,8 +259,7 @@ std::string to_text(const T& v, bool debug) {
   } else if constexpr (std::is_convertible_v<const U&, std::string_view>) {
     return debug ? quoted(std::string_view(v)) : std::string(std::string_view(v));
   } else if constexpr (Streamable<U>) {
-    return streamed([](std::ostream& os, const void* p) { os << *static_cast<const U*>(p); },
-                    &v);
+    return streamed([](std::ostream& os, const void* p) { os << *static_cast<const U*>(p); }, &v);
   } else if constexpr (std::is_enum_v<U>) {
     return to_text(static_cast<std::underlying_type_t<U>>(v), debug);
   } else if constexpr (std::is_pointer_v<U>) {
@@ -325,16 +326,16 @@ std::optional<Mismatch> compare(const L& l, const R& r) {
 #define VELT_CAT2_(a, b) a##b
 #define VELT_CAT_(a, b) VELT_CAT2_(a, b)
 
-#define VELT_REGISTER_(id, name, kind, test_fn, bench_fn, ...)                             \
-  static constinit const ::velt::test::TestEntry VELT_CAT_(id, _entry){                     \
-      #name,                                                                                \
-      __FILE__,                                                                             \
-      std::source_location::current().line(),                                               \
-      std::source_location::current().column(),                                            \
-      ::velt::test::attributes(__VA_ARGS__),                                                \
-      ::velt::test::EntryKind::kind,                                                        \
-      test_fn,                                                                              \
-      bench_fn};                                                                            \
+#define VELT_REGISTER_(id, name, kind, test_fn, bench_fn, ...)          \
+  static constinit const ::velt::test::TestEntry VELT_CAT_(id, _entry){ \
+      #name,                                                            \
+      __FILE__,                                                         \
+      std::source_location::current().line(),                           \
+      std::source_location::current().column(),                         \
+      ::velt::test::attributes(__VA_ARGS__),                            \
+      ::velt::test::EntryKind::kind,                                    \
+      test_fn,                                                          \
+      bench_fn};                                                        \
   static const ::velt::test::detail::Registrar VELT_CAT_(id, _reg) { &VELT_CAT_(id, _entry) }
 
 #define VELT_TEST_IMPL_(id, name, ...)                                                        \
@@ -347,8 +348,8 @@ std::optional<Mismatch> compare(const L& l, const R& r) {
   VELT_REGISTER_(id, name, Test, &::velt::test::detail::run_outcome<&id>, nullptr, __VA_ARGS__); \
   static ::velt::test::Outcome id()
 
-#define VELT_BENCH_IMPL_(id, name, ...)                                                          \
-  static void id(::velt::test::Bencher&);                                                        \
+#define VELT_BENCH_IMPL_(id, name, ...)                                                         \
+  static void id(::velt::test::Bencher&);                                                       \
   VELT_REGISTER_(id, name, Bench, nullptr, &::velt::test::detail::run_bench<&id>, __VA_ARGS__); \
   static void id([[maybe_unused]] ::velt::test::Bencher& b)
 
@@ -368,21 +369,20 @@ std::optional<Mismatch> compare(const L& l, const R& r) {
 #define VELT_PANIC(...) ::velt::test::panic(::velt::test::detail::format(__VA_ARGS__))
 
 // VELT_ASSERT(cond) or VELT_ASSERT(cond, "format {}", args...).
-#define VELT_ASSERT(cond, ...)                                                          \
-  do {                                                                                  \
-    if (!static_cast<bool>(cond))                                                       \
-      ::velt::test::detail::assert_failed(#cond,                                        \
-                                          ::velt::test::detail::format(__VA_ARGS__),    \
-                                          std::source_location::current());             \
+#define VELT_ASSERT(cond, ...)                                                              \
+  do {                                                                                      \
+    if (!static_cast<bool>(cond))                                                           \
+      ::velt::test::detail::assert_failed(#cond, ::velt::test::detail::format(__VA_ARGS__), \
+                                          std::source_location::current());                 \
   } while (0)
 
-#define VELT_ASSERT_CMP_(Op, l, r, ...)                                                     \
-  do {                                                                                       \
+#define VELT_ASSERT_CMP_(Op, l, r, ...)                                                          \
+  do {                                                                                           \
     if (auto velt_mismatch_ = ::velt::test::detail::compare<::velt::test::detail::Op>((l), (r))) \
-      ::velt::test::detail::compare_failed(                                                  \
-          ::velt::test::detail::Op::text, #l, #r, std::move(velt_mismatch_->left),           \
-          std::move(velt_mismatch_->right), ::velt::test::detail::format(__VA_ARGS__),       \
-          std::source_location::current());                                                  \
+      ::velt::test::detail::compare_failed(                                                      \
+          ::velt::test::detail::Op::text, #l, #r, std::move(velt_mismatch_->left),               \
+          std::move(velt_mismatch_->right), ::velt::test::detail::format(__VA_ARGS__),           \
+          std::source_location::current());                                                      \
   } while (0)
 
 // VELT_ASSERT_EQ(left, right) or with a trailing "format {}", args...; both values are shown.

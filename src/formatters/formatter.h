@@ -44,8 +44,7 @@ class OutputFormatter {
   virtual IoResult<void> write_timeout(const TestDesc& desc) = 0;
   virtual IoResult<void> write_result(const TestDesc& desc, const TestResult& result,
                                       const std::optional<TestExecTime>& exec_time,
-                                      std::string_view stdout,
-                                      const ConsoleTestState& state) = 0;
+                                      std::string_view stdout, const ConsoleTestState& state) = 0;
   // True when the run succeeded.
   virtual IoResult<bool> write_run_finish(const ConsoleTestState& state) = 0;
   virtual IoResult<void> write_merged_doctests_times(double total_time,

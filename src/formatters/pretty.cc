@@ -18,8 +18,7 @@ std::string fixed2(double v) {
 
 }  // namespace
 
-IoResult<void> write_pretty_to(OutputLocation& out, bool colored, std::string_view word,
-                               Color c) {
+IoResult<void> write_pretty_to(OutputLocation& out, bool colored, std::string_view word, Color c) {
   if (auto* t = std::get_if<ToTerminal>(&out); t && colored) {
     IoResult<bool> set = t->terminal->fg(c);
     if (!set.ok()) return Err{std::move(set).error()};
@@ -35,24 +34,23 @@ IoResult<void> write_pretty_to(OutputLocation& out, bool colored, std::string_vi
 IoResult<void> write_result_word(OutputLocation& out, bool colored, const TestDesc& desc,
                                  const TestResult& result) {
   return std::visit(
-      Overloaded{
-          [&](const Ok&) { return write_pretty_to(out, colored, "ok", color::GREEN); },
-          [&](const Failed&) { return write_pretty_to(out, colored, "FAILED", color::RED); },
-          [&](const FailedWithMessage&) {
-            return write_pretty_to(out, colored, "FAILED", color::RED);
-          },
-          [&](const Ignored&) {
-            if (desc.ignore_message) {
-              return write_pretty_to(out, colored,
-                                     "ignored, " + std::string(*desc.ignore_message),
-                                     color::YELLOW);
-            }
-            return write_pretty_to(out, colored, "ignored", color::YELLOW);
-          },
-          [&](const Bench&) { return write_pretty_to(out, colored, "bench", color::CYAN); },
-          [&](const TimeLimitExceeded&) {
-            return write_pretty_to(out, colored, "FAILED (time limit exceeded)", color::RED);
-          }},
+      Overloaded{[&](const Ok&) { return write_pretty_to(out, colored, "ok", color::GREEN); },
+                 [&](const Failed&) { return write_pretty_to(out, colored, "FAILED", color::RED); },
+                 [&](const FailedWithMessage&) {
+                   return write_pretty_to(out, colored, "FAILED", color::RED);
+                 },
+                 [&](const Ignored&) {
+                   if (desc.ignore_message) {
+                     return write_pretty_to(out, colored,
+                                            "ignored, " + std::string(*desc.ignore_message),
+                                            color::YELLOW);
+                   }
+                   return write_pretty_to(out, colored, "ignored", color::YELLOW);
+                 },
+                 [&](const Bench&) { return write_pretty_to(out, colored, "bench", color::CYAN); },
+                 [&](const TimeLimitExceeded&) {
+                   return write_pretty_to(out, colored, "FAILED (time limit exceeded)", color::RED);
+                 }},
       result);
 }
 
@@ -121,8 +119,7 @@ IoResult<void> PrettyFormatter::write_results(
 
 IoResult<void> PrettyFormatter::write_discovery_start() { return {}; }
 
-IoResult<void> PrettyFormatter::write_test_discovered(const TestDesc& desc,
-                                                      std::string_view kind) {
+IoResult<void> PrettyFormatter::write_test_discovered(const TestDesc& desc, std::string_view kind) {
   std::string line(desc.name.as_slice());
   line += ": ";
   line += kind;
@@ -187,9 +184,8 @@ IoResult<bool> PrettyFormatter::write_run_finish(const ConsoleTestState& state) 
     VELT_TRY(write_pretty("FAILED", color::RED));
   }
   std::string counts = ". " + std::to_string(state.passed) + " passed; " +
-                       std::to_string(state.failed) + " failed; " +
-                       std::to_string(state.ignored) + " ignored; " +
-                       std::to_string(state.measured) + " measured; " +
+                       std::to_string(state.failed) + " failed; " + std::to_string(state.ignored) +
+                       " ignored; " + std::to_string(state.measured) + " measured; " +
                        std::to_string(state.filtered_out) + " filtered out";
   VELT_TRY(write_plain(counts));
   if (state.exec_time) VELT_TRY(write_plain("; finished in " + state.exec_time->to_string()));

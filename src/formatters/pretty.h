@@ -27,19 +27,18 @@ class PrettyFormatter final : public OutputFormatter {
   IoResult<void> write_test_start(const TestDesc& desc) override;
   IoResult<void> write_timeout(const TestDesc& desc) override;
   IoResult<void> write_result(const TestDesc& desc, const TestResult& result,
-                              const std::optional<TestExecTime>& exec_time,
-                              std::string_view stdout, const ConsoleTestState& state) override;
+                              const std::optional<TestExecTime>& exec_time, std::string_view stdout,
+                              const ConsoleTestState& state) override;
   IoResult<bool> write_run_finish(const ConsoleTestState& state) override;
-  IoResult<void> write_merged_doctests_times(double total_time,
-                                             double compilation_time) override;
+  IoResult<void> write_merged_doctests_times(double total_time, double compilation_time) override;
 
  private:
   IoResult<void> write_plain(std::string_view s);
   IoResult<void> write_pretty(std::string_view word, Color color);
   IoResult<void> write_test_name(const TestDesc& desc);
   IoResult<void> write_time(const TestDesc& desc, const std::optional<TestExecTime>& exec_time);
-  IoResult<void> write_results(
-      const std::vector<std::pair<TestDesc, std::string>>& results, std::string_view kind);
+  IoResult<void> write_results(const std::vector<std::pair<TestDesc, std::string>>& results,
+                               std::string_view kind);
 
   OutputLocation output;
   bool colored;

@@ -75,8 +75,8 @@ VELT_TEST(pretty::result_lines) {
   slow.ignore_message = "slow";
   velt::TestDesc panics = velt::desc("a");
   panics.should_panic = velt::ShouldPanic{velt::ShouldPanic::Yes, {}};
-  velt::TestDesc bench{velt::TestName(velt::StaticName{"b"}).with_padding(
-      velt::NamePadding::PadRight)};
+  velt::TestDesc bench{
+      velt::TestName(velt::StaticName{"b"}).with_padding(velt::NamePadding::PadRight)};
   const double zero[] = {0.0};
 
   const struct {
@@ -91,8 +91,7 @@ VELT_TEST(pretty::result_lines) {
       {&plain, velt::FailedWithMessage{"hidden"}, true, "test a ... <1>FAILED</>\n"},
       {&slow, velt::Ignored{}, true, "test a ... <3>ignored, slow</>\n"},
       {&panics, velt::Ok{}, false, "test a - should panic ... ok\n"},
-      {&plain, velt::TimeLimitExceeded{}, true,
-       "test a ... <1>FAILED (time limit exceeded)</>\n"},
+      {&plain, velt::TimeLimitExceeded{}, true, "test a ... <1>FAILED (time limit exceeded)</>\n"},
       {&bench, velt::Bench{velt::BenchSamples{velt::make_summary(zero), 0}}, true,
        "test b        ... <6>bench</>:           0.00 ns/iter (+/- 0.00)\n"},
   };
@@ -105,8 +104,8 @@ VELT_TEST(pretty::result_lines) {
 }
 
 VELT_TEST(pretty::durations_coloured_by_threshold) {
-  velt::TestTimeOptions timing{false, {std::chrono::milliseconds(100), std::chrono::seconds(1)},
-                               {}, {}};
+  velt::TestTimeOptions timing{
+      false, {std::chrono::milliseconds(100), std::chrono::seconds(1)}, {}, {}};
   const struct {
     std::chrono::milliseconds took;
     bool colored;
