@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "src/platform/stdio.h"
+
 namespace velt::platform {
 
 IoResult<File> File::create(const std::string& path) {
@@ -29,17 +31,6 @@ File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-IoResult<void> File::write_all(std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Err{last_os_error()};
-    }
-    if (n == 0) return Err{IoError{0, "failed to write whole buffer"}};
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return {};
-}
+IoResult<void> File::write_all(std::string_view bytes) { return write_all_to(fd_, bytes); }
 
 }  // namespace velt::platform

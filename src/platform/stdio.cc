@@ -46,6 +46,12 @@ IoResult<std::size_t> write_fd(int fd, std::recursive_mutex& lock, std::string_v
 
 IoResult<void> write_all_fd(int fd, std::recursive_mutex& lock, std::string_view bytes) {
   std::lock_guard guard(lock);
+  return write_all_to(fd, bytes);
+}
+
+}  // namespace
+
+IoResult<void> write_all_to(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
@@ -57,8 +63,6 @@ IoResult<void> write_all_fd(int fd, std::recursive_mutex& lock, std::string_view
   }
   return {};
 }
-
-}  // namespace
 
 // The abort path keeps these locked for good and threads that outlive main may still print,
 // so they must survive every static destructor: they are never destroyed. Built on first use,

@@ -23,6 +23,9 @@ IoResult<std::size_t> write_stderr(std::string_view bytes);
 IoResult<void> write_all_stdout(std::string_view bytes);
 IoResult<void> write_all_stderr(std::string_view bytes);
 
+// Writes all of `bytes` to descriptor `fd`, with the same rules and no lock.
+IoResult<void> write_all_to(int fd, std::string_view bytes);
+
 // Whether file descriptor `fd` is a terminal.
 bool is_terminal(int fd);
 
