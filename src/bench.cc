@@ -15,17 +15,58 @@ namespace {
 
 using std::chrono::nanoseconds;
 
-// A sample should last long enough that the clock's resolution and the cost of reading it
-// do not matter.
-constexpr nanoseconds TARGET_SAMPLE_TIME = std::chrono::milliseconds(1);
+// A sample lasts long enough that the clock's resolution and the cost of reading it (some
+// 20 ns) are lost in it, and short enough that most samples miss the scheduler's interruptions
+// on a busy machine, which the median then ignores.
+constexpr nanoseconds SAMPLE_TIME = std::chrono::milliseconds(1);
+// Long enough for caches, branch predictors, first touches of fresh buffers and the CPU's
+// clock to settle before anything counts.
+constexpr nanoseconds WARM_UP_TIME = std::chrono::milliseconds(20);
 constexpr std::size_t SAMPLE_COUNT = 50;
-constexpr nanoseconds TIME_BUDGET = std::chrono::seconds(1);
 constexpr std::size_t MIN_SAMPLES = 5;
+// For the samples; a routine slower than this still gets MIN_SAMPLES.
+constexpr nanoseconds TIME_BUDGET = std::chrono::seconds(1);
+// No routine is fast enough to need more iterations for a sample; a bound keeps a clock that
+// stands still from growing the batch forever.
+constexpr std::uint64_t MAX_BATCH = std::uint64_t{1} << 40;
 
-double time_batch(void (*batch)(void*, std::uint64_t), void* routine, std::uint64_t n) {
-  auto start = Clock::now();
+using BatchFn = void (*)(void*, std::uint64_t);
+
+double time_batch(BatchFn batch, void* routine, std::uint64_t n) {
+  Instant start = Clock::now();
   batch(routine, n);
   return static_cast<double>(nanoseconds(Clock::now() - start).count());
+}
+
+// Warms the routine up while growing the batch until one lasts a sample's time, and returns
+// the batch size for the samples. It is taken from the fastest rate seen rather than the last
+// one, so that an interruption during warm-up does not shorten every sample.
+std::uint64_t warm_up(BatchFn batch, void* routine) {
+  const auto target = static_cast<double>(SAMPLE_TIME.count());
+  Instant start = Clock::now();
+  std::uint64_t n = 1;
+  double best = std::numeric_limits<double>::infinity();  // ns per iteration
+  for (;;) {
+    double elapsed = time_batch(batch, routine, n);
+    // A batch much shorter than a sample is mostly the clock's own cost.
+    if (elapsed >= target / 10) best = std::min(best, elapsed / static_cast<double>(n));
+    bool full = elapsed >= target || n >= MAX_BATCH;
+    if (full && Clock::now() - start >= WARM_UP_TIME) break;
+    if (!full) {
+      // Aim a little past the target so that the next batch is likely the last of the growth;
+      // `elapsed` includes the routine's whole cost, so this never overshoots by much.
+      double next = elapsed > 0 ? static_cast<double>(n) * 1.2 * target / elapsed
+                                : static_cast<double>(n) * 10;
+      n = std::clamp(static_cast<std::uint64_t>(std::min(next, static_cast<double>(MAX_BATCH))),
+                     n + 1, MAX_BATCH);
+    }
+  }
+  // Not one batch took measurable time: the routine costs nothing (the optimiser removed it),
+  // and the largest batch is the figure that says so.
+  if (best == std::numeric_limits<double>::infinity()) return MAX_BATCH;
+  if (best >= target) return 1;  // one iteration already fills a sample
+  return std::clamp(static_cast<std::uint64_t>(std::ceil(target / best)), std::uint64_t{1},
+                    MAX_BATCH);
 }
 
 // Clamps the extreme 5% at each end to the 5th and 95th percentiles, so that a stray
@@ -47,24 +88,14 @@ void Bencher::run(void (*batch)(void*, std::uint64_t), void* routine) {
     return;
   }
   using namespace velt;
-  // Warm up, and find how many iterations fill a sample.
-  std::uint64_t n = 1;
-  double elapsed = time_batch(batch, routine, n);
-  while (elapsed < static_cast<double>(TARGET_SAMPLE_TIME.count()) && n < (1ull << 40)) {
-    n = elapsed <= 0 ? n * 10
-                     : std::max<std::uint64_t>(
-                           n + 1, static_cast<std::uint64_t>(
-                                      static_cast<double>(n) * 1.2 *
-                                      static_cast<double>(TARGET_SAMPLE_TIME.count()) / elapsed));
-    elapsed = time_batch(batch, routine, n);
-  }
+  std::uint64_t n = warm_up(batch, routine);
   std::vector<double> samples;
   samples.reserve(SAMPLE_COUNT);
-  auto deadline = Clock::now() + TIME_BUDGET;
-  while (samples.size() < SAMPLE_COUNT &&
-         (samples.size() < MIN_SAMPLES || Clock::now() < deadline)) {
+  Instant deadline = Clock::now() + TIME_BUDGET;
+  do {
     samples.push_back(time_batch(batch, routine, n) / static_cast<double>(n));
-  }
+  } while (samples.size() < SAMPLE_COUNT &&
+           (samples.size() < MIN_SAMPLES || Clock::now() < deadline));
   winsorize(samples);
   summary = make_summary(samples);
 }
@@ -90,10 +121,22 @@ Outcome run_once_impl(Body&& body) {
   return {};
 }
 
+// Truncation toward zero that saturates: negatives and NaN give 0, huge values the maximum.
 std::uint64_t saturating_u64(double v) {
-  if (!(v > 0)) return 0;  // negative and NaN
-  if (v >= 18446744073709551615.0) return std::numeric_limits<std::uint64_t>::max();
+  if (!(v > 0)) return 0;
+  // 2^64 is exactly representable; anything at or above it does not fit.
+  if (v >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
   return static_cast<std::uint64_t>(v);
+}
+
+// Bytes per nanosecond times 1000 is megabytes per second. The product is exact up to some
+// 18 PB per iteration; past that it would wrap round to a small, wrong figure, so it is worked
+// in long double (64 significant bits) and saturates instead.
+std::size_t mb_per_second(std::uint64_t bytes, std::uint64_t ns_iter) {
+  constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
+  if (bytes <= MAX / 1000) return bytes * 1000 / ns_iter;
+  long double mb = static_cast<long double>(bytes) * 1000.0L / static_cast<long double>(ns_iter);
+  return mb >= 18446744073709551616.0L ? MAX : static_cast<std::uint64_t>(mb);
 }
 
 }  // namespace
@@ -107,11 +150,17 @@ void benchmark(TestId id, TestDesc desc, platform::Sender<CompletedTest> tx, boo
   auto buffer = std::make_shared<platform::CaptureBuffer>();
   if (!nocapture) platform::set_output_capture(buffer);
 
+  // Empty when the body panicked.
   std::optional<Result<std::optional<Summary>, std::string>> outcome;
   try {
     outcome.emplace(bench(b, [&](Bencher& bencher) { return body.call(bencher); }));
   } catch (...) {
-    platform::report_caught(platform::current_payload(), nullptr);
+    // The report goes to the captured output, where the failure listing shows it; the result
+    // itself carries no message.
+    platform::Location where{std::string(desc.source_path), static_cast<unsigned>(desc.start_line),
+                             static_cast<unsigned>(desc.start_col)};
+    platform::report_caught(platform::current_payload(),
+                            desc.source_path.empty() ? nullptr : &where);
   }
   platform::set_output_capture(nullptr);
 
@@ -119,8 +168,9 @@ void benchmark(TestId id, TestDesc desc, platform::Sender<CompletedTest> tx, boo
   if (outcome && outcome->ok()) {
     if (const std::optional<Summary>& summary = **outcome) {
       std::uint64_t ns_iter = std::max<std::uint64_t>(saturating_u64(summary->median), 1);
-      result = Bench{BenchSamples{*summary, static_cast<std::size_t>((b.bytes * 1000) / ns_iter)}};
+      result = Bench{BenchSamples{*summary, mb_per_second(b.bytes, ns_iter)}};
     } else {
+      // The body never measured: it reports a single sample of nothing.
       const double zero[] = {0.0};
       result = Bench{BenchSamples{make_summary(zero), 0}};
     }

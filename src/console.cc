@@ -2,7 +2,10 @@
 
 #include "include/velt/test.h"
 #include "src/filter.h"
+#include "src/formatters/json.h"
+#include "src/formatters/junit.h"
 #include "src/formatters/pretty.h"
+#include "src/formatters/terse.h"
 #include "src/helpers/concurrency.h"
 #include "src/helpers/overloaded.h"
 #include "src/platform/stdio.h"
@@ -85,10 +88,14 @@ std::unique_ptr<OutputFormatter> get_formatter(const TestOpts& opts, std::size_t
   bool multithreaded = threads > 1;
   switch (opts.format) {
     case OutputFormat::Pretty:
-    case OutputFormat::Terse:
-    case OutputFormat::Json:
-    case OutputFormat::Junit:
       break;
+    case OutputFormat::Terse:
+      return std::make_unique<TerseFormatter>(std::move(output), opts.use_color(), name_width,
+                                              multithreaded);
+    case OutputFormat::Json:
+      return std::make_unique<JsonFormatter>(std::move(output));
+    case OutputFormat::Junit:
+      return std::make_unique<JunitFormatter>(std::move(output));
   }
   return std::make_unique<PrettyFormatter>(std::move(output), opts.use_color(), name_width,
                                            multithreaded, opts.time_options);
@@ -166,8 +173,20 @@ IoResult<bool> run_tests_console(const TestOpts& opts, TestList tests) {
 
 IoResult<void> list_tests_console(const TestOpts& opts, TestList tests) {
   std::lock_guard stdout_held(platform::stdout_lock());
-  std::unique_ptr<OutputFormatter> out =
-      std::make_unique<PrettyFormatter>(stdout_location(), false, 0, false, std::nullopt);
+  // No colours, no padding and one thread; the JUnit format has no listing of its own.
+  std::unique_ptr<OutputFormatter> out;
+  switch (opts.format) {
+    case OutputFormat::Pretty:
+    case OutputFormat::Junit:
+      out = std::make_unique<PrettyFormatter>(stdout_location(), false, 0, false, std::nullopt);
+      break;
+    case OutputFormat::Terse:
+      out = std::make_unique<TerseFormatter>(stdout_location(), false, 0, false);
+      break;
+    case OutputFormat::Json:
+      out = std::make_unique<JsonFormatter>(stdout_location());
+      break;
+  }
   IoResult<ConsoleTestDiscoveryState> created = ConsoleTestDiscoveryState::create(opts);
   if (!created.ok()) return Err{std::move(created).error()};
   ConsoleTestDiscoveryState st = std::move(created).value();

@@ -1,5 +1,7 @@
 #include "src/driver.h"
 
+#include <stdlib.h>
+
 #include <deque>
 #include <mutex>
 
@@ -10,6 +12,8 @@
 #include "src/platform/panic.h"
 #include "src/platform/process.h"
 #include "src/platform/stdio.h"
+#include "src/platform/thread.h"
+#include "src/runner.h"
 
 namespace velt {
 namespace {
@@ -72,12 +76,15 @@ TestDescAndFn make_dynamic_test(test::DynamicTest& t) {
                        }}};
 }
 
-std::vector<TestDescAndFn> owned_registered_tests() {
-  test::TestTable table = test::registered_tests();
+TestList owned_static_tests(const test::TestTable& table) {
   std::vector<TestDescAndFn> tests;
   tests.reserve(table.size);
   for (std::size_t i = 0; i < table.size; ++i) tests.push_back(make_owned_test(*table.entries[i]));
-  return tests;
+  return TestList{std::move(tests), TestListOrder::Sorted};
+}
+
+std::vector<TestDescAndFn> owned_registered_tests() {
+  return owned_static_tests(test::registered_tests()).tests;
 }
 
 }  // namespace
@@ -106,11 +113,12 @@ TestDescAndFn make_owned_test(const test::TestEntry& entry) {
   test::panic("non-static tests passed to test::test_main_static");
 }
 
-void test_main_inner(const std::vector<std::string>& args, TestList tests) {
+void test_main_inner(const std::vector<std::string>& args, TestList tests, bool panic_abort) {
   Result<std::optional<TestOpts>, std::string> parsed = parse_opts(args);
   if (!parsed.ok()) fail_with(parsed.error());
   if (!*parsed) return;  // the help text was printed
-  const TestOpts& opts = **parsed;
+  TestOpts& opts = **parsed;
+  opts.options.panic_abort = panic_abort;
 
   if (opts.list) {
     IoResult<void> listed = list_tests_console(opts, std::move(tests));
@@ -125,7 +133,12 @@ void test_main_inner(const std::vector<std::string>& args, TestList tests) {
     install_flush_on_abort_hook();
     platform::set_capture_inheritance(true);
   }
+  // Only bodies run in this process can abort it; in children they unwind and are classified
+  // there, and benchmarks, always measured here, then still fail without ending the run.
+  const bool aborts_here = opts.options.panic_abort && opts.force_run_in_process;
+  if (aborts_here) platform::set_panic_aborts(true);
   IoResult<bool> passed = run_tests_console(opts, std::move(tests));
+  if (aborts_here) platform::set_panic_aborts(false);
   (void)platform::take_hook();
   if (!passed.ok()) fail_with("io error when listing tests: " + passed.error().debug());
   if (!*passed) platform::exit_process(ERROR_EXIT_CODE);
@@ -142,6 +155,53 @@ void run_main(void (*body)(void*), void* context) {
   }
 }
 
+void run_as_child(test::TestTable table) {
+  // Read before anything else, and removed so that programs the test starts (another isolated
+  // test executable, say) do not take themselves for children too.
+  const char* raw = ::getenv(INVOKE_VAR);
+  const std::string name = raw != nullptr ? raw : "";
+  ::unsetenv(INVOKE_VAR);
+  ::unsetenv(BENCHMARKS_VAR);
+
+  const test::TestEntry* entry = nullptr;
+  for (std::size_t i = 0; i < table.size && entry == nullptr; ++i) {
+    if (name == table.entries[i]->name) entry = table.entries[i];
+  }
+  if (entry == nullptr) {
+    (void)platform::write_all_stderr("error: cannot run `" + platform::utf8_lossy(name) +
+                                     "` in a child process: this executable has no test of "
+                                     "that name\n");
+    platform::abort_without_core();
+  }
+
+  // Unbuffered standard streams: a child that aborts or crashes loses nothing it printed.
+  platform::install_output_capture();
+  TestDesc desc = make_owned_test(*entry).desc;
+  // A benchmark is run once, as a plain test: the run that measures benchmarks does so
+  // itself, so whether it does (the benchmarks variable) changes nothing here.
+  RunnableTest body = entry->kind == test::EntryKind::Bench
+                          ? RunnableTest(runnable_test::StaticBenchAsTest{entry->bench})
+                          : RunnableTest(runnable_test::Static{entry->test});
+  // On a thread of its own, as in a run in one process: the same stack size, the same name in
+  // failure reports.
+  std::optional<TestResult> result;
+  Result<platform::Thread, int> thread =
+      platform::Thread::spawn(name, [&] { result = run_test_here(desc, std::move(body)); });
+  if (thread.ok()) {
+    thread->join();
+  } else {
+    platform::set_current_thread_name(name);
+    result = run_test_here(desc, std::move(body));
+  }
+
+  if (result && std::holds_alternative<Ok>(*result)) platform::exit_process(CHILD_PASSED);
+  // Only the way the child ends travels back; a message goes with its output.
+  if (const auto* failed = result ? std::get_if<FailedWithMessage>(&*result) : nullptr) {
+    (void)platform::write_all_stderr("note: " + failed->message + "\n");
+  }
+  platform::abort_without_core();
+}
+
 }  // namespace velt
 
 namespace velt::test {
@@ -149,14 +209,22 @@ namespace velt::test {
 void test_main_static(TestTable table) {
   run_main(
       [](void* t) {
-        const TestTable& static_table = *static_cast<const TestTable*>(t);
         std::vector<std::string> args = platform::args();
-        std::vector<TestDescAndFn> tests;
-        tests.reserve(static_table.size);
-        for (std::size_t i = 0; i < static_table.size; ++i) {
-          tests.push_back(make_owned_test(*static_table.entries[i]));
-        }
-        test_main_inner(args, TestList{std::move(tests), TestListOrder::Sorted});
+        test_main_inner(args, owned_static_tests(*static_cast<const TestTable*>(t)));
+      },
+      &table);
+}
+
+void test_main_isolated(TestTable table) {
+  if (platform::env_present(INVOKE_VAR)) {
+    run_main([](void* t) { run_as_child(*static_cast<const TestTable*>(t)); }, &table);
+    return;  // not reached: the child's end is the process's
+  }
+  run_main(
+      [](void* t) {
+        std::vector<std::string> args = platform::args();
+        test_main_inner(args, owned_static_tests(*static_cast<const TestTable*>(t)),
+                        /*panic_abort=*/true);
       },
       &table);
 }

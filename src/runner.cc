@@ -9,6 +9,7 @@
 #include "src/helpers/overloaded.h"
 #include "src/platform/capture.h"
 #include "src/platform/panic.h"
+#include "src/platform/process.h"
 
 namespace velt {
 namespace {
@@ -38,6 +39,27 @@ struct Slot {
   }
 };
 
+// Runs the body and folds what it did into success (none) or a failure payload. A panic is
+// reported here, as it unwinds out of the body.
+std::optional<platform::PanicPayload> run_catching(const TestDesc& desc, RunnableTest runnable) {
+  try {
+    Outcome outcome = std::move(runnable).run();
+    if (outcome.ok()) return std::nullopt;
+    // An error text is classified exactly like a panic with that message.
+    return platform::PanicPayload{platform::PanicPayload::OwnedText, std::move(outcome.error()),
+                                  "std::string"};
+  } catch (...) {
+    platform::PanicPayload payload = platform::current_payload();
+    platform::Location where{std::string(desc.source_path), static_cast<unsigned>(desc.start_line),
+                             static_cast<unsigned>(desc.start_col)};
+    platform::report_caught(payload, desc.source_path.empty() ? nullptr : &where);
+    // When a failure ends the process, the report just written (after the captured output)
+    // is the last word; going on would leave the streams locked by the report for good.
+    if (platform::panic_aborts()) std::abort();
+    return payload;
+  }
+}
+
 void run_test_in_process(TestId id, TestDesc desc, bool nocapture,
                          const std::optional<TestTimeOptions>& time_opts, RunnableTest runnable,
                          const platform::Sender<CompletedTest>& tx) {
@@ -47,20 +69,7 @@ void run_test_in_process(TestId id, TestDesc desc, bool nocapture,
   std::optional<Instant> start;
   if (time_opts) start = Clock::now();
 
-  std::optional<platform::PanicPayload> failure;
-  try {
-    Outcome outcome = std::move(runnable).run();
-    if (!outcome.ok()) {
-      // An error text is classified exactly like a panic with that message.
-      failure = platform::PanicPayload{platform::PanicPayload::OwnedText,
-                                       std::move(outcome.error()), "std::string"};
-    }
-  } catch (...) {
-    failure = platform::current_payload();
-    platform::Location where{std::string(desc.source_path), static_cast<unsigned>(desc.start_line),
-                             static_cast<unsigned>(desc.start_col)};
-    platform::report_caught(*failure, desc.source_path.empty() ? nullptr : &where);
-  }
+  std::optional<platform::PanicPayload> failure = run_catching(desc, std::move(runnable));
 
   std::optional<TestExecTime> exec_time;
   if (start) exec_time = TestExecTime{Clock::now() - *start};
@@ -71,12 +80,52 @@ void run_test_in_process(TestId id, TestDesc desc, bool nocapture,
   tx->send(CompletedTest{id, std::move(desc), std::move(result), exec_time, buffer->contents()});
 }
 
-void spawn_test_subprocess(TestId id, TestDesc desc, const platform::Sender<CompletedTest>& tx) {
-  // Child-process isolation is reached only through an entry that sets panic_abort; this
-  // build's entries never do, so the request itself is the fault.
-  tx->send(CompletedTest{id, std::move(desc),
-                         FailedWithMessage{"running tests in a child process is not supported"},
-                         std::nullopt, std::string()});
+void spawn_test_subprocess(TestId id, TestDesc desc, bool nocapture,
+                           const std::optional<TestTimeOptions>& time_opts, bool run_benchmarks,
+                           const platform::Sender<CompletedTest>& tx) {
+  const std::string_view name = desc.name.as_slice();
+  const std::optional<std::string_view> path = platform::invoked_path();
+  if (!path) {
+    tx->send(CompletedTest{id, std::move(desc), Failed{}, std::nullopt,
+                           "Failed to spawn a child for test: this process was started without "
+                           "an argument list, so its program path is unknown and the test cannot "
+                           "run in a child process"});
+    return;
+  }
+  // The child is this very executable, started under the name we were started with.
+  platform::ChildCommand command;
+  command.program = platform::SELF_EXE;
+  command.arg0 = *path;
+  // Both variables are ours to give: one inherited from whoever started us must not reach
+  // the child.
+  command.env_remove = {INVOKE_VAR, BENCHMARKS_VAR};
+  command.env_set.emplace_back(INVOKE_VAR, name);
+  if (run_benchmarks) command.env_set.emplace_back(BENCHMARKS_VAR, "1");
+  command.inherit_output = nocapture;
+
+  std::optional<Instant> start;
+  if (time_opts) start = Clock::now();
+  IoResult<platform::ChildOutput> child = platform::run_child(command);
+  if (!child) {
+    tx->send(CompletedTest{
+        id, std::move(desc), Failed{}, std::nullopt,
+        "Failed to spawn " + std::string(*path) + " as child for test: " + child.error().debug()});
+    return;
+  }
+  std::optional<TestExecTime> exec_time;
+  if (start) exec_time = TestExecTime{Clock::now() - *start};
+
+  std::string output = std::move(child->out);
+  if (!output.empty() && output.back() != '\n') output += '\n';
+  output += "---- ";
+  output += name;
+  output += " stderr ----\n";
+  output += child->err;
+
+  const platform::ChildStatus status = child->status;
+  TestResult result = get_result_from_exit_code(desc, ExitStatus{status.signaled, status.code},
+                                                time_opts, exec_time);
+  tx->send(CompletedTest{id, std::move(desc), std::move(result), exec_time, std::move(output)});
 }
 
 void run_item(WorkItem item) {
@@ -84,11 +133,17 @@ void run_item(WorkItem item) {
     run_test_in_process(item.id, std::move(item.desc), item.nocapture, item.time_opts,
                         std::move(item.runnable), item.tx);
   } else {
-    spawn_test_subprocess(item.id, std::move(item.desc), item.tx);
+    spawn_test_subprocess(item.id, std::move(item.desc), item.nocapture, item.time_opts,
+                          item.run_benchmarks, item.tx);
   }
 }
 
 }  // namespace
+
+TestResult run_test_here(const TestDesc& desc, RunnableTest runnable) {
+  std::optional<platform::PanicPayload> failure = run_catching(desc, std::move(runnable));
+  return calc_result(desc, failure ? &*failure : nullptr, std::nullopt, std::nullopt);
+}
 
 std::optional<platform::Thread> run_test(const TestOpts& opts, bool force_ignore, TestId id,
                                          TestDescAndFn test, RunMode mode,

@@ -8,7 +8,8 @@
 //   VELT_TEST_RESULT(io::reads) { if (!ok) return velt::test::error("no data"); return {}; }
 //   VELT_BENCH(math::sum) { b.iter([] { return velt::test::black_box(40) + 2; }); }
 //
-// Link `velt::test_main` for a ready-made main, or call test_main_static yourself.
+// Link `velt::test_main` for a ready-made main (`velt::test_main_isolated` to run each test in
+// a child process), or call test_main_static yourself.
 // This header is included by every test file, so it stays small: no <iostream>, no <regex>.
 #pragma once
 
@@ -119,46 +120,74 @@ struct Summary {
 
 enum class BenchMode : unsigned char { Auto, Single };
 
-// Keeps the optimiser from deleting or hoisting the computation of `value`.
+// Returns `value` unchanged, but the optimiser must assume that it was read and rewritten by
+// code it cannot see: the work that computed it is kept, and the result is no known constant
+// that could be folded into what follows or hoisted out of a loop.
 template <class T>
 inline T black_box(T value) {
+  // The asm takes the value's address and may touch any memory, so the value has to be in
+  // memory before it and is read back after it; it emits no instruction.
   asm volatile("" : : "r"(&value) : "memory");
   return value;
 }
 
+// What a benchmark body receives:
+//
+//   VELT_BENCH(copy_4k) {
+//     std::vector<char> src(4096, 'x'), dst(4096);
+//     b.bytes = src.size();  // adds "= N MB/s" to the report
+//     b.iter([&] { return std::memcpy(dst.data(), src.data(), src.size()); });
+//   }
+//
+// Measured (with --bench), a routine runs first to warm up and to find how many iterations
+// make a sample of about a millisecond, then for 50 such samples or one second, whichever
+// ends first (at least 5 samples, however slow the routine); the extreme 5% at either end
+// are clamped, and `summary` holds the statistics of nanoseconds per iteration. Run as a test,
+// the routine runs once.
 class Bencher {
  public:
   explicit Bencher(BenchMode m) : mode(m) {}
 
-  // Times `routine` (called with no arguments; its result is kept alive with black_box).
+  // Times `routine()`. What it returns goes through black_box, so the work behind it is kept;
+  // a routine that returns nothing has its writes to memory kept instead.
   template <class F>
   void iter(F&& routine) {
     run(
         [](void* f, std::uint64_t n) {
-          for (std::uint64_t i = 0; i < n; ++i) call_kept(*static_cast<F*>(f));
+          auto& r = *static_cast<std::remove_reference_t<F>*>(f);
+          for (std::uint64_t i = 0; i < n; ++i) call_kept(r);
         },
-        &routine);
+        erase(routine));
   }
-  // Times `routine(n)`, which runs n iterations itself (for per-batch set-up).
+  // Times `routine(n)`, which runs n iterations itself: for set-up that would dwarf one
+  // iteration, done once per call and spread over its n iterations.
   template <class F>
   void iter_batched(F&& routine) {
-    run([](void* f, std::uint64_t n) { call_kept(*static_cast<F*>(f), n); }, &routine);
+    run([](void* f,
+           std::uint64_t n) { call_kept(*static_cast<std::remove_reference_t<F>*>(f), n); },
+        erase(routine));
   }
 
   BenchMode mode;
-  std::optional<Summary> summary;
-  std::uint64_t bytes = 0;  // bytes processed per iteration, for a throughput figure
+  std::optional<Summary> summary;  // set by iter and iter_batched when measured
+  std::uint64_t bytes = 0;         // bytes one iteration processes; 0: no throughput figure
 
  private:
+  template <class F>
+  static void* erase(F& routine) {
+    return const_cast<void*>(static_cast<const void*>(&routine));
+  }
   template <class F, class... A>
   static void call_kept(F& f, A... a) {
     if constexpr (std::is_void_v<decltype(f(a...))>) {
       f(a...);
+      asm volatile("" : : : "memory");  // its stores happen in every iteration, not once
     } else {
       black_box(f(a...));
     }
   }
-  // Runs batches of `n` iterations of the routine and records the timings.
+  // Runs batches of the routine, `batch(routine, n)` running n iterations, and records the
+  // time per iteration in `summary`; in Single mode runs one iteration.
   void run(void (*batch)(void*, std::uint64_t), void* routine);
 };
 
@@ -189,6 +218,10 @@ TestTable registered_tests();
 // Runs `table` with the process's command line. Returns when everything asked for succeeded
 // (exit status 0); otherwise ends the process with status 101.
 void test_main_static(TestTable table);
+// Like test_main_static, but each test runs in a child copy of this executable, so a test that
+// crashes, aborts or exits fails alone and the run goes on. Costs one process start per test.
+// A process started with __VELT_TEST_INVOKE set is such a child: it runs that one test.
+void test_main_isolated(TestTable table);
 
 // ---------------------------------------------------------------------------------------------
 // Panics and assertions.

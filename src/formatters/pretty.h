@@ -35,10 +35,7 @@ class PrettyFormatter final : public OutputFormatter {
  private:
   IoResult<void> write_plain(std::string_view s);
   IoResult<void> write_pretty(std::string_view word, Color color);
-  IoResult<void> write_test_name(const TestDesc& desc);
   IoResult<void> write_time(const TestDesc& desc, const std::optional<TestExecTime>& exec_time);
-  IoResult<void> write_results(const std::vector<std::pair<TestDesc, std::string>>& results,
-                               std::string_view kind);
 
   OutputLocation output;
   bool colored;
@@ -47,11 +44,27 @@ class PrettyFormatter final : public OutputFormatter {
   std::optional<TestTimeOptions> timing;
 };
 
-// Shared with the terse format, which prints the same sections and words.
+// Shared with the terse format, which prints the same sections and words. Every write is
+// followed by a flush.
+IoResult<void> write_plain_to(OutputLocation& out, std::string_view text);
 IoResult<void> write_pretty_to(OutputLocation& out, bool colored, std::string_view word,
                                Color color);
 // Words and colours of results: "ok" green, "FAILED" red, "ignored[, why]" yellow...
 IoResult<void> write_result_word(OutputLocation& out, bool colored, const TestDesc& desc,
                                  const TestResult& result);
+// "test {name} ... ", or "test {name} - should panic ... " with the test's mode.
+IoResult<void> write_test_name_to(OutputLocation& out, const TestDesc& desc,
+                                  std::size_t name_width);
+// One section: "\n{kind}:\n", the captured outputs, the header again and the sorted names.
+IoResult<void> write_results_to(OutputLocation& out,
+                                const std::vector<std::pair<TestDesc, std::string>>& results,
+                                std::string_view kind);
+// "\ntest result: ok. 1 passed; ... filtered out; finished in 0.01s\n\n"
+IoResult<void> write_summary_to(OutputLocation& out, bool colored, const ConsoleTestState& state);
+// The lines both formats write alike.
+std::string run_start_text(std::size_t test_count, std::optional<std::uint64_t> shuffle_seed);
+std::string timeout_text(const TestDesc& desc);
+std::string discovered_text(const TestDesc& desc, std::string_view kind);
+std::string merged_doctests_text(double total_time, double compilation_time);
 
 }  // namespace velt

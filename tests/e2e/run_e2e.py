@@ -12,6 +12,8 @@ A case file holds header lines, then sections:
     status: 101
     stdout-to: broken-pipe | full        stdout is a pipe nobody reads, or /dev/full
     sort-stdout: yes                     compare stdout lines as a multiset (parallel runs)
+    json-lines: yes                      every stdout line must parse with Python's json module
+    xml: yes                             stdout must be well-formed XML (`xmllint --noout -`)
     --- stdout
     ...exact text...
     --- stderr
@@ -28,10 +30,17 @@ exact stderr as a Python string literal. Standard output must be empty.
 
 A section's text runs to the next "--- " line; add "noeol" after the section name when the
 text has no final line end. Durations are the only thing normalised: "finished in 0.01s"
-becomes "finished in N.NNs" and " <0.012s>" becomes " <N.NNNs>".
+becomes "finished in N.NNs" and " <0.012s>" becomes " <N.NNNs>"; the machine-read formats
+carry them as plain numbers, so the JSON pair "exec_time": 0.004131 becomes "exec_time": N
+and the JUnit attribute time="0.004131" becomes time="N"; a whole number such as the time="0"
+of a test without a measured duration stays (the JSON and XML checks see the raw output).
+Measured benchmark figures vary too: a figure with the padding before it, such as
+"      1,234.50 ns/iter (+/- 100.25)", becomes " N ns/iter (+/- N)" and " = 400 MB/s" becomes
+" = N MB/s"; the figure of a benchmark that never measured, "0.00 ns/iter (+/- 0.00)", stays.
 """
 import argparse
 import ast
+import json
 import os
 import re
 import shlex
@@ -42,11 +51,18 @@ import tempfile
 DURATIONS = [
     (re.compile(rb"finished in \d+\.\d\ds"), b"finished in N.NNs"),
     (re.compile(rb" <\d+\.\d{3}s>"), b" <N.NNNs>"),
+    (re.compile(rb'"exec_time": \d+\.\d+'), b'"exec_time": N'),
+    (re.compile(rb' time="\d+\.\d+"'), b' time="N"'),
+]
+FIGURES = [
+    (re.compile(rb" *(?! *0\.00 ns/iter \(\+/- 0\.00\))[\d,]+\.\d\d ns/iter \(\+/- [\d,]+\.\d\d\)"),
+     b" N ns/iter (+/- N)"),
+    (re.compile(rb" = \d+ MB/s"), b" = N MB/s"),
 ]
 
 
 def normalise(data):
-    for pattern, repl in DURATIONS:
+    for pattern, repl in DURATIONS + FIGURES:
         data = pattern.sub(repl, data)
     return data
 
@@ -153,10 +169,41 @@ def run_once(run, header, expected, harness, fixtures):
 
     if out is not None:
         compare("stdout", out, expected.get("stdout", b""), header.get("sort-stdout") == "yes")
+        if header.get("json-lines") == "yes":
+            problems += check_json_lines(out)
+        if header.get("xml") == "yes":
+            problems += check_xml(out)
     compare("stderr", proc.stderr, expected.get("stderr", b""))
     for name, data in files.items():
         compare(name, data, expected[name])
     return problems
+
+
+def reject_constant(name):
+    raise ValueError(f"{name} is not JSON")
+
+
+def check_json_lines(out):
+    problems = []
+    for n, line in enumerate(out.split(b"\n")[:-1], 1):
+        try:
+            json.loads(line, parse_constant=reject_constant)  # strict: no NaN or Infinity
+        except ValueError as e:
+            problems.append(f"stdout line {n} is not JSON ({e}): {line!r}")
+    if out and not out.endswith(b"\n"):
+        problems.append("stdout does not end with a line feed")
+    return problems
+
+
+def check_xml(out):
+    try:
+        proc = subprocess.run(["xmllint", "--noout", "-"], input=out, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60)
+    except FileNotFoundError:
+        return ["xmllint is not installed (Debian: libxml2-utils)"]
+    if proc.returncode != 0:
+        return [f"stdout is not well-formed XML:\n{proc.stderr.decode(errors='replace')}"]
+    return []
 
 
 def run_table(path, harness, fixtures):
