@@ -7,11 +7,13 @@ used here only for comparison): the same routines, compiled alike, measured by b
 `--build` is a configured and built velt-test build directory (for the libraries). Each program
 runs `--repeat` times, alternating which goes first. For every routine it prints the median
 ns/iter of each harness over the runs (Google Benchmark's wall-clock "Time", with its CPU time
-beside it), their ratio, and the spread of each: (largest - smallest) / median of the per-run
+beside it), their ratios, and the spread of each: (largest - smallest) / median of the per-run
 figures. Last come the wall time of one run of each program and their ratio.
 
 A machine shared with other work inflates whatever it interrupts: run it more than once and
-read the figures together with the load average it prints.
+read the figures together with the load average it prints. Google Benchmark's wall-clock time
+averages over its whole half-second run, waits for the CPU included, while velt-test's median
+of millisecond samples passes over them; on a busy machine its CPU time is the fairer match.
 """
 import argparse
 import json
@@ -139,11 +141,11 @@ def main():
     print(f"{args.repeat} runs of each, alternating; load average {min(loads):.2f} to "
           f"{max(loads):.2f} on {os.cpu_count()} CPUs\n")
     print(f"{'routine':10} {'velt ns/iter':>13} {'gbench ns/iter':>15} {'(cpu)':>10} "
-          f"{'ratio':>6}  {'velt spread':>11} {'gbench spread':>13}")
+          f"{'ratio':>6} {'(cpu)':>6}  {'velt spread':>11} {'gbench spread':>13}")
     for n in NAMES:
         v, g, c = (statistics.median(x[n]) for x in (ours, theirs, theirs_cpu))
-        print(f"{n:10} {v:13.2f} {g:15.2f} {c:10.2f} {v / g:6.3f}  {spread(ours[n]):10.1f}% "
-              f"{spread(theirs[n]):12.1f}%")
+        print(f"{n:10} {v:13.2f} {g:15.2f} {c:10.2f} {v / g:6.3f} {v / c:6.3f}  "
+              f"{spread(ours[n]):10.1f}% {spread(theirs[n]):12.1f}%")
     vw, gw = statistics.median(walls["velt"]), statistics.median(walls["gbench"])
     print(f"\nwall time of one run (median): velt {vw:.2f} s, gbench {gw:.2f} s, "
           f"ratio {vw / gw:.2f}")

@@ -19,7 +19,6 @@ enum class RunMode { InProcess, SpawnChild };
 // BENCHMARKS_VAR is "1" when the run that started it measures benchmarks.
 inline constexpr const char* INVOKE_VAR = "__VELT_TEST_INVOKE";
 inline constexpr const char* BENCHMARKS_VAR = "__VELT_TEST_BENCH_BENCHMARKS";
-inline constexpr int CHILD_PASSED = 50;
 
 // Runs a test body on the calling thread, with its panic caught and reported, and classifies
 // what it did against what `desc` expects, as a run in this process does (without time

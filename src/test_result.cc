@@ -10,8 +10,6 @@
 namespace velt {
 namespace {
 
-constexpr int EXIT_PASSED = 50;  // the status a child exits with when its test passed
-
 // Characters a reader could not see or tell apart in a message: controls, separators other than
 // the plain space, invisible formatting marks, private-use code points and noncharacters.
 bool is_printable(std::uint32_t c) {
@@ -166,7 +164,7 @@ TestResult get_result_from_exit_code(const TestDesc& desc, ExitStatus status,
     if (status.code == SIGABRT) return Failed{};
     return FailedWithMessage{"child process exited with signal " + std::to_string(status.code)};
   }
-  if (status.code != EXIT_PASSED) {
+  if (status.code != CHILD_PASSED) {
     return FailedWithMessage{"got unexpected return code " + std::to_string(status.code)};
   }
   return check_time_limit(desc, time_opts, exec_time);

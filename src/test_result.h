@@ -40,7 +40,10 @@ TestResult calc_result(const TestDesc& desc, const platform::PanicPayload* failu
                        const std::optional<TestTimeOptions>& time_opts,
                        const std::optional<TestExecTime>& exec_time);
 
-// How a child process's end maps to a result; status 50 passes, SIGABRT fails.
+// The exit status of a child process whose test passed; a failing one aborts.
+inline constexpr int CHILD_PASSED = 50;
+
+// How a child process's end maps to a result; CHILD_PASSED passes, SIGABRT fails.
 struct ExitStatus {
   bool signaled = false;
   int code = 0;  // exit code, or the signal number when signaled

@@ -163,8 +163,11 @@ class Bencher {
   // iteration, done once per call and spread over its n iterations.
   template <class F>
   void iter_batched(F&& routine) {
-    run([](void* f,
-           std::uint64_t n) { call_kept(*static_cast<std::remove_reference_t<F>*>(f), n); },
+    run(
+        [](void* f, std::uint64_t n) {
+          auto& r = *static_cast<std::remove_reference_t<F>*>(f);
+          call_kept(r, n);
+        },
         erase(routine));
   }
 
@@ -173,6 +176,8 @@ class Bencher {
   std::uint64_t bytes = 0;         // bytes one iteration processes; 0: no throughput figure
 
  private:
+  // The routine passes through `run` untyped; the batch function casts it back to its own
+  // type, const included, so the const_cast never lets a const routine be changed.
   template <class F>
   static void* erase(F& routine) {
     return const_cast<void*>(static_cast<const void*>(&routine));

@@ -60,8 +60,9 @@ struct ChildOutput {
 
 // Starts `command`, collects its output and waits for it to end, however long that takes.
 // Both pipes are drained together, so a child that fills one while we read the other cannot
-// stall. Fails when the program cannot be started (its exec error is reported here, not by a
-// child exit status) or cannot be waited for.
+// stall; once the child has ended, what the pipes hold is taken without waiting for processes
+// it left running with copies of them. Fails when the program cannot be started (its exec
+// error is reported here, not by a child exit status) or cannot be waited for.
 IoResult<ChildOutput> run_child(const ChildCommand& command);
 
 // The path that starts this very executable again, whatever the first argument says: the

@@ -85,6 +85,8 @@ void* thread_start(void* arg) {
       throw;  // pthread_exit and cancellation unwind through here and must not stop
     } catch (...) {
       report_caught(current_payload(), nullptr);
+      // In abort mode the report has locked the output streams for good: nothing may follow.
+      if (panic_aborts()) std::abort();
       state->panic = std::current_exception();
     }
   }
