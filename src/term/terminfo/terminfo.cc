@@ -98,7 +98,15 @@ IoResult<bool> TerminfoTerminal::fg(Color color) {
 IoResult<bool> TerminfoTerminal::reset() {
   // sgr0 where the entry has it; sgr with no attributes, or op (original colours), else.
   for (std::string_view name : {"sgr0", "sgr", "op"}) {
-    if (info.strings.contains(name)) return apply_cap(name, {});
+    auto cap = info.strings.find(name);
+    if (cap == info.strings.end()) continue;
+    // A reset takes no parameters, and some entries (the tek41xx family) put bytes in it that
+    // look like expansion operators but are meant literally; failing there would turn a
+    // passing run into an error, so such a reset is sent as it stands.
+    Variables vars;
+    Result<std::string, std::string> bytes = expand(cap->second, {}, vars);
+    VELT_TRY(write_all(bytes.ok() ? std::string_view(*bytes) : std::string_view(cap->second)));
+    return true;
   }
   return false;
 }
