@@ -9,6 +9,7 @@
 
 #include "include/velt/test.h"
 #include "src/platform/panic.h"
+#include "tests/support/panic_message.h"
 
 namespace {
 
@@ -17,15 +18,7 @@ using velt::Summary;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// The message of the panic `f` raised.
-std::string panic_message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const velt::platform::PanicException& e) {
-    return e.message;
-  }
-  return "(no panic)";
-}
+using velt::testing::panic_message;
 
 // Shortest text with the sign, since -0.0 == 0.0 and NaN != NaN: "-0", "-nan", "5e-324".
 std::string render(double x) {

@@ -9,21 +9,14 @@
 #include "include/velt/test.h"
 #include "src/platform/panic.h"
 #include "src/platform/process.h"
+#include "tests/support/panic_message.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
-// The message of the panic `f` raised.
-std::string panic_message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const velt::platform::PanicException& e) {
-    return e.message;
-  }
-  return "(no panic)";
-}
+using velt::testing::panic_message;
 
 // Variables for the threshold cases, one per case. They are set while the process is still
 // single-threaded, since tests run in parallel and setenv races with every getenv.

@@ -5,31 +5,12 @@
 
 #include "include/velt/test.h"
 #include "src/console.h"
+#include "tests/support/memory_terminal.h"
 
 namespace velt {
 namespace {
 
-// Records what is written, with colour changes shown as "<N>" and resets as "</>".
-class MemoryTerminal final : public Terminal {
- public:
-  explicit MemoryTerminal(std::shared_ptr<std::string> sink) : out(std::move(sink)) {}
-  IoResult<std::size_t> write(std::string_view bytes) override {
-    *out += bytes;
-    return bytes.size();
-  }
-  IoResult<void> flush() override { return {}; }
-  IoResult<bool> fg(Color c) override {
-    *out += "<" + std::to_string(c) + ">";
-    return true;
-  }
-  IoResult<bool> reset() override {
-    *out += "</>";
-    return true;
-  }
-
- private:
-  std::shared_ptr<std::string> out;
-};
+using testing::MemoryTerminal;
 
 struct Fixture {
   std::shared_ptr<std::string> out = std::make_shared<std::string>();
