@@ -34,37 +34,18 @@ constexpr std::string_view WIDE_SPACES[] = {
 
 bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// The length of the white space `s` starts with (or, at_end, ends with); 0 when there is none.
+std::size_t space_at(std::string_view s, bool at_end) {
+  if (is_ascii_space(at_end ? s.back() : s.front())) return 1;
+  for (std::string_view w : WIDE_SPACES) {
+    if (at_end ? s.ends_with(w) : s.starts_with(w)) return w.size();
+  }
+  return 0;
+}
+
 std::string_view trim(std::string_view s) {
-  for (bool trimmed = true; trimmed && !s.empty();) {
-    trimmed = false;
-    if (is_ascii_space(s.front())) {
-      s.remove_prefix(1);
-      trimmed = true;
-      continue;
-    }
-    for (std::string_view w : WIDE_SPACES) {
-      if (s.starts_with(w)) {
-        s.remove_prefix(w.size());
-        trimmed = true;
-        break;
-      }
-    }
-  }
-  for (bool trimmed = true; trimmed && !s.empty();) {
-    trimmed = false;
-    if (is_ascii_space(s.back())) {
-      s.remove_suffix(1);
-      trimmed = true;
-      continue;
-    }
-    for (std::string_view w : WIDE_SPACES) {
-      if (s.ends_with(w)) {
-        s.remove_suffix(w.size());
-        trimmed = true;
-        break;
-      }
-    }
-  }
+  for (std::size_t n; !s.empty() && (n = space_at(s, false)) != 0;) s.remove_prefix(n);
+  for (std::size_t n; !s.empty() && (n = space_at(s, true)) != 0;) s.remove_suffix(n);
   return s;
 }
 
